@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+struct evp_md_ctx_st;
+
 namespace pairsweep::scan {
 
 using TDigest = std::array<std::uint8_t, 20>;
@@ -48,7 +50,7 @@ class TLbSHA1 {
   void Update(const void* data, std::size_t size);
   void End();
 
-  struct evp_md_ctx_st* FContext;
+  ::evp_md_ctx_st* FContext;
   TDigest FDigest{};
 };
 

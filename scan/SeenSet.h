@@ -118,7 +118,8 @@ template <class TData>
 void TStDictionary<TData>::Add(std::string_view key, TData* data) {
   std::unique_ptr<TData> owned(data);
   if (key.size() > kMaxKeyLength) throw std::length_error("dictionary key too long");
-  if (FCount == FBlocks.size() * kBlockSize) FBlocks.push_back(std::make_unique<TEntry[]>(kBlockSize));
+  if (FCount == FBlocks.size() * kBlockSize)
+    FBlocks.push_back(std::make_unique<TEntry[]>(kBlockSize));
   const std::uint64_t hash = HashKey(key);
   auto& bucket = FBuckets[hash % FBuckets.size()];
   bucket.push_back({static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(FCount)});
