@@ -26,7 +26,8 @@ class TStDictionary {
  public:
   using TDisposeDataEvent = std::function<void(TStDictionary& sender, TData* data)>;
 
-  // Keys longer than this are refused by Add (fingerprints have 40 characters).
+  // Keys are texts of at most this many characters, none of them NUL (fingerprints have 40
+  // hexadecimal digits); Add refuses longer ones.
   static constexpr std::size_t kMaxKeyLength = 40;
 
   explicit TStDictionary(std::size_t bucketCount) : FBuckets(bucketCount) {}
@@ -45,10 +46,11 @@ class TStDictionary {
   std::size_t BucketCount() const { return FBuckets.size(); }
 
  private:
+  // 48 bytes: the key is NUL-padded in place, so it needs no length of its own.
   struct TEntry {
     TData* Data;
-    std::uint8_t KeyLength;
     char Key[kMaxKeyLength];
+    std::string_view KeyView() const { return {Key, strnlen(Key, kMaxKeyLength)}; }
   };
   struct TLink {
     std::uint32_t Tag;
@@ -106,7 +108,7 @@ bool TStDictionary<TData>::Exists(std::string_view key, TData** data) const {
   for (const TLink& link : FBuckets[hash % FBuckets.size()]) {
     if (link.Tag != tag) continue;
     const TEntry& entry = EntryAt(link.Index);
-    if (entry.KeyLength == key.size() && std::memcmp(entry.Key, key.data(), key.size()) == 0) {
+    if (entry.KeyView() == key) {
       if (data) *data = entry.Data;
       return true;
     }
@@ -122,9 +124,11 @@ void TStDictionary<TData>::Add(std::string_view key, TData* data) {
     FBlocks.push_back(std::make_unique<TEntry[]>(kBlockSize));
   const std::uint64_t hash = HashKey(key);
   auto& bucket = FBuckets[hash % FBuckets.size()];
+  // Growing by half, not by doubling, keeps the chains' unused room small.
+  if (bucket.size() == bucket.capacity()) bucket.reserve(bucket.size() + bucket.size() / 2 + 1);
   bucket.push_back({static_cast<std::uint32_t>(hash >> 32), static_cast<std::uint32_t>(FCount)});
   TEntry& entry = FBlocks[FCount / kBlockSize][FCount % kBlockSize];
-  entry.KeyLength = static_cast<std::uint8_t>(key.size());
+  std::memset(entry.Key, 0, kMaxKeyLength);
   std::memcpy(entry.Key, key.data(), key.size());
   entry.Data = owned.release();
   ++FCount;
@@ -132,19 +136,19 @@ void TStDictionary<TData>::Add(std::string_view key, TData* data) {
 
 // The record of one seen-set entry: a second copy of its fingerprint.
 struct THashData {
-  // The fingerprint text, held in place so that a record is one small allocation.
+  // The fingerprint text, held in place and NUL-padded, so that a record is one 40-byte
+  // allocation.
   class TText {
    public:
     void Assign(std::string_view text) {
-      FLength = static_cast<std::uint8_t>(std::min(text.size(), sizeof FChars));
-      std::memcpy(FChars, text.data(), FLength);
+      std::memset(FChars, 0, sizeof FChars);
+      std::memcpy(FChars, text.data(), std::min(text.size(), sizeof FChars));
     }
-    void Clear() { FLength = 0; }
-    std::string_view View() const { return {FChars, FLength}; }
+    void Clear() { FChars[0] = '\0'; }
+    std::string_view View() const { return {FChars, strnlen(FChars, sizeof FChars)}; }
 
    private:
-    char FChars[40];
-    std::uint8_t FLength = 0;
+    char FChars[40] = {};
   };
   TText HashText;
 };
