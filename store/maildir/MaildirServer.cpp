@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,6 +106,9 @@ class TMaildirFolder final : public com::TComObject<IOEFolder> {
       }
       // Already in Deleted Items: nothing to move.
       if (IsTrash() && dir == FCur.Get()) return com::kS_OK;
+      // Deleted Items is made only for a file that is there to be moved.
+      struct stat st;
+      if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return StatusFromErrno(errno);
       if (!FStore->TrashCur) {
         HRESULT trashHr = OpenTrashCur(FStore->Root.Get(), FStore->TrashCur);
         if (com::Failed(trashHr)) return trashHr;
