@@ -1,0 +1,13 @@
+// Pairsweep: finds and removes duplicate messages in the user's mail store.
+#include "app/Application.h"
+#include "app/MainUnit.h"
+#include "store/maildir/MaildirServer.h"
+
+int main(int argc, char** argv) {
+  pairsweep::app::TPairsweepApplication application(argc, argv);
+  // The store server the scan connects to: the user's Maildir.
+  auto storeServer = pairsweep::store::maildir::RegisterMaildirServer();
+  pairsweep::app::TMainForm mainForm;
+  mainForm.show();
+  return application.exec();
+}
