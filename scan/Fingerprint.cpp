@@ -2,59 +2,17 @@
 
 #include <openssl/evp.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <cstring>
 
+#include "scan/SourceEncoding.h"
 #include "store/Errors.h"
 
 namespace pairsweep::scan {
-namespace {
-
-// One code unit, without branches: mail that mixes scripts makes the length of the next unit
-// unpredictable. Always stores three bytes; `out` must have room for them.
-inline char* EncodeUnit(char16_t unit, char* out) {
-  const std::uint32_t u = unit;
-  const bool two = u >= 0x80;
-  const bool three = u >= 0x800;
-  const std::uint32_t low = 0x80 | (u & 0x3F);
-  const std::uint32_t middle = 0x80 | ((u >> 6) & 0x3F);
-  out[0] = static_cast<char>(three ? 0xE0 | (u >> 12) : two ? 0xC0 | (u >> 6) : u);
-  out[1] = static_cast<char>(three ? middle : low);
-  out[2] = static_cast<char>(low);
-  return out + 1 + two + three;
-}
-
-// Encodes [p, end) into `out`, which has room for 3 bytes per code unit; returns the new end.
-char* EncodeUnits(const char16_t* p, const char16_t* end, char* out) {
-#if defined(__SSE2__)
-  // Sixteen units at a time: runs of ASCII, the bulk of mail, are narrowed in one step.
-  const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
-  while (end - p >= 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-    const __m128i high = _mm_and_si128(_mm_or_si128(a, b), highBits);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
-      out += 16;
-    } else {
-      for (int i = 0; i < 16; ++i) out = EncodeUnit(p[i], out);
-    }
-    p += 16;
-  }
-#endif
-  while (p < end) out = EncodeUnit(*p++, out);
-  return out;
-}
-
-}  // namespace
 
 void AppendSourceBytes(std::u16string_view source, std::string& bytes) {
   const std::size_t start = bytes.size();
-  bytes.resize(start + 3 * source.size());
-  char* end = EncodeUnits(source.data(), source.data() + source.size(), bytes.data() + start);
+  bytes.resize(start + MaxSourceBytes(source.size()));
+  char* end = EncodeSourceUnits(source.data(), source.data() + source.size(), bytes.data() + start);
   bytes.resize(static_cast<std::size_t>(end - bytes.data()));
 }
 
@@ -116,14 +74,14 @@ void TLbSHA1::HashSource(std::u16string_view source) {
   // Pieces small enough for the buffer to stay in the first-level cache between the encoder and
   // the hash; a multiple of 64 code units keeps whole ASCII pieces at whole SHA-1 blocks.
   constexpr std::size_t kPieceUnits = 4096;
-  char buffer[3 * kPieceUnits];
+  char buffer[MaxSourceBytes(kPieceUnits)];
   Begin();
   const char16_t* p = source.data();
   const char16_t* end = p + source.size();
   while (p < end) {
     const char16_t* pieceEnd =
         end - p > static_cast<std::ptrdiff_t>(kPieceUnits) ? p + kPieceUnits : end;
-    char* bytesEnd = EncodeUnits(p, pieceEnd, buffer);
+    char* bytesEnd = EncodeSourceUnits(p, pieceEnd, buffer);
     Update(buffer, static_cast<std::size_t>(bytesEnd - buffer));
     p = pieceEnd;
   }
