@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace pairsweep::store::maildir {
 namespace {
 
@@ -53,6 +57,17 @@ std::size_t AppendDecodedSource(std::string_view bytes, bool final, std::u16stri
   std::size_t i = 0;
   while (i < n) {
     // Mail is mostly ASCII: take it sixteen bytes at a time.
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      if (_mm_movemask_epi8(block) != 0) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_unpacklo_epi8(block, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 8), _mm_unpackhi_epi8(block, zero));
+      i += 16;
+      o += 16;
+    }
+#else
     while (i + 16 <= n) {
       std::uint64_t a, b;
       std::memcpy(&a, p + i, 8);
@@ -62,6 +77,7 @@ std::size_t AppendDecodedSource(std::string_view bytes, bool final, std::u16stri
       i += 16;
       o += 16;
     }
+#endif
     if (i >= n) break;
     const unsigned char lead = p[i];
     if (lead < 0x80) {
