@@ -61,9 +61,17 @@ std::size_t AppendDecodedSource(std::string_view bytes, bool final, std::u16stri
     const __m128i zero = _mm_setzero_si128();
     while (i + 16 <= n) {
       const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      if (_mm_movemask_epi8(block) != 0) break;
+      // Widened whole even when it holds a byte above 0x7F: only its ASCII front is kept, and
+      // what follows is written over. The room is there, as o - start never exceeds i.
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_unpacklo_epi8(block, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 8), _mm_unpackhi_epi8(block, zero));
+      const int high = _mm_movemask_epi8(block);
+      if (high != 0) {
+        const int ascii = __builtin_ctz(static_cast<unsigned>(high));
+        i += static_cast<std::size_t>(ascii);
+        o += static_cast<std::size_t>(ascii);
+        break;
+      }
       i += 16;
       o += 16;
     }

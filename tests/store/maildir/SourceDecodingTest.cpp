@@ -69,6 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TCase{"NeverALeadByte", "\xF5\xFF\xFE", u"\xDCF5\xDCFF\xDCFE"},
                       TCase{"CutShortAtEnd", "ab\xE2\x82", u"ab\xDCE2\xDC82"},
                       TCase{"CutShortByAscii", "\xF0\x9F\x98Z", u"\xDCF0\xDC9F\xDC98Z"},
+                      TCase{"MultiByteInsideASixteenByteBlock",
+                            "abc\xC3\xA9"
+                            "defghijklmnopqrstuvwxyz\xE2\x82\xAC",
+                            u"abc\u00E9defghijklmnopqrstuvwxyz\u20AC"},
                       TCase{"SixteenAsciiThenMultiByte", "0123456789abcdef\xC3\xA9",
                             u"0123456789abcdef\u00E9"}),
     [](const ::testing::TestParamInfo<TCase>& info) { return std::string(info.param.Name); });
