@@ -9,6 +9,7 @@
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "crashreport/ErrorBox.h"
 #include "crashreport/FatalSignals.h"
@@ -82,6 +83,10 @@ void HandleException(std::exception_ptr error) {
 }
 
 TCrashReporter* InstalledReporter() { return gInstalled; }
+
+TCrashReporter* ExchangeInstalledReporter(TCrashReporter* reporter) {
+  return std::exchange(gInstalled, reporter);
+}
 
 TCrashReporter::TCrashReporter(TProgramInfo program, std::vector<std::string> arguments)
     : FProgram(std::move(program)), FArguments(std::move(arguments)), FRunDialog(ExecDialog) {}

@@ -90,5 +90,8 @@ class TCrashReporter {
 
 // The reporter that Install() set up; nullptr before.
 TCrashReporter* InstalledReporter();
+// Makes `reporter` (borrowed) the one that HandleException uses and returns the one before, so
+// that tests can route the program's errors to a reporter of their own.
+TCrashReporter* ExchangeInstalledReporter(TCrashReporter* reporter);
 
 }  // namespace pairsweep::crashreport
