@@ -8,6 +8,7 @@
 #include "crashreport/Report.h"
 #include "crashreport/ReportFile.h"
 #include "crashreport/Settings.h"
+#include "tests/crashreport/EnvGuard.h"
 #include "tests/support/TestHost.h"
 
 namespace pairsweep::crashreport {
@@ -28,25 +29,6 @@ std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-// Sets an environment variable for the length of a test.
-class TEnvGuard {
- public:
-  TEnvGuard(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~TEnvGuard() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 TEST(KeepFromTest, DropsOnlyWholeOldestReports) {
   const std::string a = ReportOfSize('a', 300), b = ReportOfSize('b', 200),
