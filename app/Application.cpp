@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include <QMessageBox>
+#include "crashreport/CrashReporter.h"
 
 namespace pairsweep::app {
 
@@ -8,19 +8,8 @@ const char kApplicationTitle[] = "Pairsweep";
 
 namespace {
 
-void ShowPlainErrorBox(std::exception_ptr error) {
-  QString text = "An unknown error occurred.";
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    text = QString::fromUtf8(e.what());
-  } catch (...) {
-  }
-  QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf8(kApplicationTitle), text);
-}
-
 TPairsweepApplication::TErrorHandler& Handler() {
-  static TPairsweepApplication::TErrorHandler handler = ShowPlainErrorBox;
+  static TPairsweepApplication::TErrorHandler handler = crashreport::HandleException;
   return handler;
 }
 
@@ -32,7 +21,7 @@ TPairsweepApplication::TPairsweepApplication(int& argc, char** argv) : QApplicat
 }
 
 void TPairsweepApplication::SetErrorHandler(TErrorHandler handler) {
-  Handler() = handler ? std::move(handler) : ShowPlainErrorBox;
+  Handler() = handler ? std::move(handler) : crashreport::HandleException;
 }
 
 bool TPairsweepApplication::notify(QObject* receiver, QEvent* event) {
