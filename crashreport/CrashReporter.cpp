@@ -36,14 +36,14 @@ std::string ErrorKey(const std::exception_ptr& error) {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
     key = e.what();
+    key += '\n' + std::string(abi::__cxa_current_exception_type()->name());
   } catch (...) {
-  }
-  if (const std::type_info* type = abi::__cxa_current_exception_type()) {
-    key = std::string(type->name()) + "\n" + key;
+    if (const std::type_info* type = abi::__cxa_current_exception_type()) key = type->name();
   }
   const std::optional<TThrowSite> site = FindThrowSite(error);
-  if (site && site->FrameCount > 0)
-    key += "\n" + Hex(reinterpret_cast<std::uintptr_t>(site->Frames[0]));
+  if (site && site->FrameCount > 0) {
+    key += '\n' + Hex(reinterpret_cast<std::uintptr_t>(site->Frames[0]));
+  }
   return key;
 }
 

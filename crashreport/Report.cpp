@@ -95,11 +95,16 @@ TOrigin OriginOf(const TThrowSite& site) {
   return origin;
 }
 
-[[gnu::noinline]] TOrigin OriginHere(int skip) {
+// The stack from the caller of this function outwards.
+[[gnu::noinline]] TOrigin OriginHere() {
   TOrigin origin;
-  void* frames[64];
-  const int count = backtrace(frames, 64);
-  for (int i = skip + 1; i < count; ++i) {
+  void* frames[72];
+  const int count = backtrace(frames, 72);
+  void* const caller = __builtin_return_address(0);
+  int first = 0;
+  while (first < count && frames[first] != caller) ++first;
+  if (first == count) first = 0;
+  for (int i = first; i < count; ++i) {
     origin.Frames.push_back(reinterpret_cast<std::uintptr_t>(frames[i]));
   }
   origin.Thread = ThreadId();
@@ -175,7 +180,7 @@ std::string ThreadsSection(const TSymbols& symbols, pid_t originThread) {
     std::vector<std::uintptr_t> frames;
     if (thread == self) {
       text += "  (this thread, handling the error)\n";
-      TOrigin here = OriginHere(1);
+      TOrigin here = OriginHere();
       frames = here.Frames;
     } else if (i < std::size(gStackSlots)) {
       TStackSlot& slot = gStackSlots[i];
@@ -394,7 +399,7 @@ TBugReport BuildReport(const std::exception_ptr& error, const TProgramInfo& prog
     report.ExceptionMessage = "(an exception that carries no message)";
   }
   const std::optional<TThrowSite> site = FindThrowSite(error);
-  return FromOrigin(std::move(report), site ? OriginOf(*site) : OriginHere(1), site.has_value());
+  return FromOrigin(std::move(report), site ? OriginOf(*site) : OriginHere(), site.has_value());
 }
 
 TBugReport BuildTerminateReport(const TProgramInfo& program) {
@@ -402,7 +407,7 @@ TBugReport BuildTerminateReport(const TProgramInfo& program) {
   AddCommonHeader(report, program);
   report.ExceptionClass = "std::terminate";
   report.ExceptionMessage = "the program was terminated without an active exception";
-  return FromOrigin(std::move(report), OriginHere(1), true);
+  return FromOrigin(std::move(report), OriginHere(), true);
 }
 
 std::string ModulesSection() {

@@ -9,6 +9,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -45,13 +46,19 @@ TThrowFunction RuntimeThrow() {
   return next;
 }
 
-[[gnu::noinline]] void Record(void* object) {
+// `thrower`: the hook's return address, in the function that threw.
+[[gnu::noinline]] void Record(void* object, void* thrower) {
   TThrowSite site;
-  void* frames[TThrowSite::kMaxFrames + 2];
-  const int count = backtrace(frames, TThrowSite::kMaxFrames + 2);
-  // frames[0] is Record, frames[1] the hook.
-  site.FrameCount = count > 2 ? count - 2 : 0;
-  std::memcpy(site.Frames, frames + 2, sizeof(void*) * site.FrameCount);
+  constexpr int kCapacity = TThrowSite::kMaxFrames + 8;
+  void* frames[kCapacity];
+  const int count = backtrace(frames, kCapacity);
+  // The trace begins inside this function and the hook (and, in sanitizer builds, inside an
+  // interceptor of backtrace): what precedes the thrower is left out.
+  int first = 0;
+  while (first < count && frames[first] != thrower) ++first;
+  if (first == count) first = 0;
+  site.FrameCount = std::min(count - first, TThrowSite::kMaxFrames);
+  std::memcpy(site.Frames, frames + first, sizeof(void*) * site.FrameCount);
   site.Thread = static_cast<pid_t>(syscall(SYS_gettid));
   getcontext(&site.Context);
   site.StackAddress = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
@@ -119,7 +126,7 @@ std::size_t ReadOwnMemory(std::uintptr_t address, void* buffer, std::size_t size
 
 extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destructor)(void*)) {
   pairsweep::crashreport::gHookRan.store(true, std::memory_order_relaxed);
-  pairsweep::crashreport::Record(object);
+  pairsweep::crashreport::Record(object, __builtin_return_address(0));
   pairsweep::crashreport::RuntimeThrow()(object, type, destructor);
   __builtin_unreachable();
 }
