@@ -79,7 +79,7 @@ void Install(int argc, char** argv) {
 
 void HandleException(std::exception_ptr error) {
   if (!gInstalled) Install(0, nullptr);
-  gInstalled->Handle(std::move(error));
+  if (gInstalled) gInstalled->Handle(std::move(error));
 }
 
 TCrashReporter* InstalledReporter() { return gInstalled; }

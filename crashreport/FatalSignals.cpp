@@ -487,8 +487,15 @@ void OnFatalSignal(int number, siginfo_t* info, void* contextPointer) {
   text << "exception class    : " << SignalName(number) << "\n";
   text << "exception message  : fatal signal ";
   text.Decimal(static_cast<unsigned long long>(number)) << " (" << SignalName(number) << "), code ";
-  text.Decimal(static_cast<unsigned long long>(info->si_code & 0xffff)) << ", at address 0x";
-  text.HexNumber(reinterpret_cast<unsigned long long>(info->si_addr)) << "\n";
+  text.Decimal(static_cast<unsigned long long>(info->si_code & 0xffff));
+  if (info->si_code <= 0) {
+    // Sent by kill() or raise(): there is no faulting address, only the sender.
+    text << ", sent by process ";
+    text.Decimal(static_cast<unsigned long long>(info->si_pid)) << "\n";
+  } else {
+    text << ", at address 0x";
+    text.HexNumber(reinterpret_cast<unsigned long long>(info->si_addr)) << "\n";
+  }
   text << "thrown at          : ";
   text.HexNumber(InstructionPointer(context), 16) << "\n";
   text << "\n" << settings::ErrorDetailsSection << ":\n";
