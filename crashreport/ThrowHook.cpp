@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -35,8 +34,6 @@ TRing& Ring() {
   static TRing* ring = new TRing;  // never destroyed: throws can happen during exit
   return *ring;
 }
-
-std::atomic<bool> gHookRan{false};
 
 // The compiler declares __cxa_throw itself, with the type information as a plain pointer.
 using TThrowFunction = void (*)(void*, void*, void (*)(void*));
@@ -91,16 +88,6 @@ std::optional<TThrowSite> FindThrowSite(const std::exception_ptr& error) {
   return std::nullopt;
 }
 
-bool ThrowHookActive() {
-  if (!gHookRan.load()) {
-    try {
-      throw 0;
-    } catch (int) {
-    }
-  }
-  return gHookRan.load();
-}
-
 std::size_t ReadOwnMemory(std::uintptr_t address, void* buffer, std::size_t size) {
   iovec local{buffer, size};
   iovec remote{reinterpret_cast<void*>(address), size};
@@ -125,7 +112,6 @@ std::size_t ReadOwnMemory(std::uintptr_t address, void* buffer, std::size_t size
 }  // namespace pairsweep::crashreport
 
 extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destructor)(void*)) {
-  pairsweep::crashreport::gHookRan.store(true, std::memory_order_relaxed);
   pairsweep::crashreport::Record(object, __builtin_return_address(0));
   pairsweep::crashreport::RuntimeThrow()(object, type, destructor);
   __builtin_unreachable();

@@ -34,10 +34,6 @@ struct TThrowSite {
 // when the exception was not thrown through the hook or its record has been overwritten.
 std::optional<TThrowSite> FindThrowSite(const std::exception_ptr& error);
 
-// Whether the hook is part of this program: false when another definition of the runtime's throw
-// function took precedence at link time.
-bool ThrowHookActive();
-
 // Reads `size` bytes at `address` of this process without faulting; returns the count read.
 std::size_t ReadOwnMemory(std::uintptr_t address, void* buffer, std::size_t size);
 
