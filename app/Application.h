@@ -15,7 +15,7 @@ class TPairsweepApplication : public QApplication {
   // Sets the application title that windows and message boxes carry.
   TPairsweepApplication(int& argc, char** argv);
 
-  // The handler for escaping errors; by default a plain message box with the error's text.
+  // The handler for escaping errors; by default the crash reporter's. Null restores it.
   static void SetErrorHandler(TErrorHandler handler);
 
   bool notify(QObject* receiver, QEvent* event) override;
