@@ -143,54 +143,62 @@ __attribute__((target("avx2,popcnt"))) char* EncodeAvx2(const char16_t* p, const
 #define PAIRSWEEP_AVX512_TARGET \
   __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
 
-// Thirty-two units. Each unit first becomes a 16-bit `head` of its first one or two bytes and an
-// 8-bit `tail` of its third; a byte permutation lays out sixteen units at a time as four bytes
-// each (head, tail, zero), and a compression keeps the first byte of every unit and any other
-// byte that is not zero: a second or third byte is 10xxxxxx, and the unused ones are zero.
-// `valid` says which units exist; only a call with kExact set honours it, keeping the stores to
-// the bytes produced. Without kExact each half stores 64 bytes, so `out` needs room for 112.
+// Thirty-two units. Each unit becomes a 16-bit `head` of its first one or two bytes and a 16-bit
+// `tail` holding its third, and interleaving the two lays the units out as four bytes each. Every
+// byte that a unit does not use is 0xFF, which no byte of the encoding can be (lead bytes are at
+// most 0xEF, continuation bytes 10xxxxxx), so a compression of the bytes other than 0xFF leaves
+// the encoding. `valid` says which units exist; only a call with kExact set honours it, keeping
+// the stores to the bytes produced. Without kExact each half stores 64 bytes, so `out` needs
+// room for 112.
 template <bool kExact>
-PAIRSWEEP_AVX512_TARGET inline char* EncodeThirtyTwoAvx512(__m512i u, std::uint32_t valid,
+PAIRSWEEP_AVX512_TARGET inline char* EncodeThirtyTwoAvx512(__m512i units, std::uint32_t valid,
                                                            char* out) {
-  const __m512i sixBits = _mm512_set1_epi16(0x3F);
-  const __m512i continuation = _mm512_set1_epi16(0x80);
-  // Ternary-logic function 0xEA is (a & b) | c.
-  const __m512i low = _mm512_ternarylogic_epi32(u, sixBits, continuation, 0xEA);
-  const __m512i shifted6 = _mm512_srli_epi16(u, 6);
-  const __m512i middle = _mm512_ternarylogic_epi32(shifted6, sixBits, continuation, 0xEA);
-  // Function 0xFE is a | b | c.
-  const __m512i two =
-      _mm512_ternarylogic_epi32(shifted6, _mm512_set1_epi16(0xC0), _mm512_slli_epi16(low, 8), 0xFE);
-  const __m512i three = _mm512_ternarylogic_epi32(_mm512_srli_epi16(u, 12), _mm512_set1_epi16(0xE0),
-                                                  _mm512_slli_epi16(middle, 8), 0xFE);
+  // The interleaving works within 128-bit lanes, on units 0-3 (low) and 4-7 (high) of each. With
+  // the units placed so that lane k holds units 4k-4k+3 and 16+4k-16+4k+3, the low interleave
+  // gives units 0-15 in order and the high one units 16-31.
+  const __m512i u =
+      _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set_epi64(7, 3, 6, 2, 5, 1, 4, 0), units);
+  const __m512i unused = _mm512_set1_epi8(static_cast<char>(0xFF));
   const __mmask32 takesTwo = _mm512_cmpgt_epu16_mask(u, _mm512_set1_epi16(0x7F));
   const __mmask32 takesThree = _mm512_cmpgt_epu16_mask(u, _mm512_set1_epi16(0x7FF));
+  // The first two bytes of a three-byte unit are those of a two-byte unit for u >> 6, with lead
+  // 1110xxxx for 110xxxxx: (v >> 6) | 0xC0 then (v & 0x3F) | 0x80.
+  const __m512i v = _mm512_mask_srli_epi16(u, takesThree, u, 6);
+  const __m512i marker =
+      _mm512_mask_mov_epi16(_mm512_set1_epi16(static_cast<short>(0x80C0)), takesThree,
+                            _mm512_set1_epi16(static_cast<short>(0x80E0)));
+  // Ternary-logic function 0xF8 is a | (b & c), 0xFE is a | b | c and 0xEA is (a & b) | c.
+  const __m512i lead = _mm512_ternarylogic_epi32(_mm512_srli_epi16(v, 6), _mm512_slli_epi16(v, 8),
+                                                 _mm512_set1_epi16(0x3F00), 0xF8);
   const __m512i head =
-      _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(u, takesTwo, two), takesThree, three);
-  const __m512i tail = _mm512_maskz_mov_epi16(takesThree, low);
-
-  // Byte 4i of a half is head byte 2i, 4i + 1 is head byte 2i + 1, 4i + 2 is tail byte 2i (the
-  // second table starts at index 64); byte 4i + 3 is zeroed by the mask.
-  const __m512i lowLayout =
-      _mm512_set_epi32(0x005E1F1E, 0x005C1D1C, 0x005A1B1A, 0x00581918, 0x00561716, 0x00541514,
-                       0x00521312, 0x00501110, 0x004E0F0E, 0x004C0D0C, 0x004A0B0A, 0x00480908,
-                       0x00460706, 0x00440504, 0x00420302, 0x00400100);
-  const __m512i highLayout = _mm512_add_epi8(lowLayout, _mm512_set1_epi32(0x00202020));
-  constexpr __mmask64 kUsed = 0x7777777777777777;
-  constexpr __mmask64 kFirst = 0x1111111111111111;
-  const __m512i lowHalf = _mm512_maskz_permutex2var_epi8(kUsed, head, lowLayout, tail);
-  const __m512i highHalf = _mm512_maskz_permutex2var_epi8(kUsed, head, highLayout, tail);
-  __mmask64 lowKeep = _mm512_test_epi8_mask(lowHalf, lowHalf) | kFirst;
-  __mmask64 highKeep = _mm512_test_epi8_mask(highHalf, highHalf) | kFirst;
+      _mm512_mask_mov_epi16(_mm512_or_si512(u, _mm512_set1_epi16(static_cast<short>(0xFF00))),
+                            takesTwo, _mm512_or_si512(lead, marker));
+  const __m512i tail = _mm512_mask_mov_epi16(
+      unused, takesThree,
+      _mm512_ternarylogic_epi32(u, _mm512_set1_epi16(0x3F),
+                                _mm512_set1_epi16(static_cast<short>(0xFF80)), 0xEA));
+  const __m512i lowHalf = _mm512_unpacklo_epi16(head, tail);
+  const __m512i highHalf = _mm512_unpackhi_epi16(head, tail);
+  __mmask64 lowKeep = _mm512_cmpneq_epi8_mask(lowHalf, unused);
+  __mmask64 highKeep = _mm512_cmpneq_epi8_mask(highHalf, unused);
+  unsigned lowCount;
+  unsigned highCount;
   if constexpr (kExact) {
     // Four bits of keep mask per unit.
+    constexpr std::uint64_t kFirst = 0x1111111111111111;
     lowKeep &= _pdep_u64(valid & 0xFFFF, kFirst) * 0xF;
     highKeep &= _pdep_u64(valid >> 16, kFirst) * 0xF;
+    lowCount = static_cast<unsigned>(_mm_popcnt_u64(lowKeep));
+    highCount = static_cast<unsigned>(_mm_popcnt_u64(highKeep));
+  } else {
+    // Counted from the comparisons rather than the keep masks, which come later. Units 0-15 sit
+    // in the low quarter of each lane (bits 0-3, 8-11, ... of the comparison masks).
+    const std::uint64_t extra = takesTwo | static_cast<std::uint64_t>(takesThree) << 32;
+    lowCount = 16 + static_cast<unsigned>(_mm_popcnt_u64(extra & 0x0F0F0F0F0F0F0F0F));
+    highCount = 16 + static_cast<unsigned>(_mm_popcnt_u64(extra & 0xF0F0F0F0F0F0F0F0));
   }
   const __m512i lowBytes = _mm512_maskz_compress_epi8(lowKeep, lowHalf);
   const __m512i highBytes = _mm512_maskz_compress_epi8(highKeep, highHalf);
-  const unsigned lowCount = static_cast<unsigned>(_mm_popcnt_u64(lowKeep));
-  const unsigned highCount = static_cast<unsigned>(_mm_popcnt_u64(highKeep));
   if constexpr (kExact) {
     _mm512_mask_storeu_epi8(out, _bzhi_u64(~0ULL, lowCount), lowBytes);
     out += lowCount;
