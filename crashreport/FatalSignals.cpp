@@ -256,11 +256,15 @@ void AppendDate(TSafeText& text) {
   text.Decimal(secondOfDay % 60, 2) << " +0000";
 }
 
-void AppendThreads(TSafeText& text) {
-  const int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
+// Calls visit(id, name, nameSize) for every numbered entry of `dir` ("/proc" or "/proc/self/task")
+// with the contents of its "comm" file, line end removed. Signal-safe: getdents64 into a static
+// buffer, no allocation.
+template <class TVisit>
+void ForEachNumberedComm(const char* dir, TVisit visit) {
+  const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
   for (;;) {
-    const long got = syscall(SYS_getdents64, dir, gDirents, sizeof gDirents);
+    const long got = syscall(SYS_getdents64, fd, gDirents, sizeof gDirents);
     if (got <= 0) break;
     for (long at = 0; at < got;) {
       struct Entry {
@@ -275,48 +279,30 @@ void AppendThreads(TSafeText& text) {
       if (entry->Name[0] < '0' || entry->Name[0] > '9') continue;
       char path[64];
       TSafeText pathText(path, sizeof path - 1);
-      pathText << "/proc/self/task/" << entry->Name << "/comm";
+      pathText << dir << "/" << entry->Name << "/comm";
       path[pathText.Size()] = '\0';
       char name[64];
       std::size_t nameSize = ReadWhole(path, name, sizeof name);
       while (nameSize && name[nameSize - 1] == '\n') --nameSize;
-      text << "  thread " << entry->Name << " \"";
-      text.Append(name, nameSize) << "\"\n";
+      visit(entry->Name, name, nameSize);
     }
   }
-  close(dir);
+  close(fd);
+}
+
+void AppendThreads(TSafeText& text) {
+  ForEachNumberedComm("/proc/self/task", [&](const char* id, const char* name, std::size_t size) {
+    text << "  thread " << id << " \"";
+    text.Append(name, size) << "\"\n";
+  });
 }
 
 void AppendProcesses(TSafeText& text) {
-  const int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
-  for (;;) {
-    const long got = syscall(SYS_getdents64, dir, gDirents, sizeof gDirents);
-    if (got <= 0) break;
-    for (long at = 0; at < got;) {
-      struct Entry {
-        unsigned long long Inode;
-        long long Offset;
-        unsigned short Length;
-        unsigned char Type;
-        char Name[1];
-      };
-      const auto* entry = reinterpret_cast<const Entry*>(gDirents + at);
-      at += entry->Length;
-      if (entry->Name[0] < '0' || entry->Name[0] > '9') continue;
-      char path[64];
-      TSafeText pathText(path, sizeof path - 1);
-      pathText << "/proc/" << entry->Name << "/comm";
-      path[pathText.Size()] = '\0';
-      char name[64];
-      std::size_t nameSize = ReadWhole(path, name, sizeof name);
-      while (nameSize && name[nameSize - 1] == '\n') --nameSize;
-      if (!nameSize) continue;
-      text << "  " << entry->Name << "  ";
-      text.Append(name, nameSize) << "\n";
-    }
-  }
-  close(dir);
+  ForEachNumberedComm("/proc", [&](const char* id, const char* name, std::size_t size) {
+    if (!size) return;
+    text << "  " << id << "  ";
+    text.Append(name, size) << "\n";
+  });
 }
 
 void AppendRegisters(TSafeText& text, const ucontext_t& context) {
